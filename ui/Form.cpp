@@ -60,9 +60,14 @@ std::string LoadLayoutText(const std::wstring& resource)
 }
 } // namespace
 
+std::string TForm::LayoutText() const
+{
+    return LoadLayoutText(layoutResource_);
+}
+
 void TForm::Construct()
 {
-    const LayoutNode root = ParseLayout(LoadLayoutText(layoutResource_));
+    const LayoutNode root = ParseLayout(LayoutText());
     if (root.className != className_)
         throw ELayoutError(L"Window layout is for class '" + root.className + L"', not '" + className_ + L"'");
     THandlerTable handlers;

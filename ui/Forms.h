@@ -273,6 +273,8 @@ public:
     void SetProperty(const LayoutNode& node, const LayoutProperty& prop, TLayoutContext& ctx) override;
 
 protected:
+    // The layout text; by default the RCDATA resource named at construction.
+    virtual std::string LayoutText() const;
     // Handlers the layout may bind, by name.
     virtual void RegisterHandlers(THandlerTable& table) = 0;
     // Messages the form class handles itself; return true when handled.
