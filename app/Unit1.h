@@ -41,6 +41,7 @@ protected:
 
 private:
     void BindComponents();
+    void KeepOnSomeMonitor();
 };
 
 extern TForm1* Form1;
