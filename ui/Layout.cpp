@@ -103,8 +103,10 @@ private:
         EndOfLine();
         for (;;) {
             SkipBlank();
-            if (AtEnd())
+            if (AtEnd()) {
+                line_ = node.line; // the object that was left open
                 Fail("'end' is missing for '" + WideToUtf8(node.name) + "'");
+            }
             const size_t mark = pos_;
             const int markLine = line_;
             const std::string word = Identifier(true);
