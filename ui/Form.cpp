@@ -236,8 +236,11 @@ void TForm::CreateHandle()
         b->CreateHandle(h, Font.Handle());
 
     // Hints: only controls that ask for one get a tool; nothing else shows a tip.
+    // HACK: Wine 8 stacks a window after its owned popups when it is made topmost; a tip owned by
+    // the clock would take the clock out of the topmost band. The tip needs no owner: it only
+    // shows while the pointer rests on a button of the clock.
     tooltip_.reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, h, nullptr, inst, nullptr));
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, inst, nullptr));
     if (tooltip_) {
         SendMessageW(tooltip_.get(), TTM_SETDELAYTIME, TTDT_INITIAL, 500);
         SendMessageW(tooltip_.get(), TTM_SETDELAYTIME, TTDT_AUTOPOP, 2500);
@@ -288,10 +291,12 @@ void TForm::Show(TWindowState state)
 {
     HWND h = Handle();
     showing_ = true;
-    if (!Application || !Application->IsMinimized())
-        ShowWindow(h, state == TWindowState::wsMaximized ? SW_SHOWMAXIMIZED : SW_SHOW);
+    // The application window first: showing an owner restacks its shown popups below it, and on
+    // Wine that takes a topmost clock out of the topmost band.
     if (Application)
         Application->FormVisibilityChanged();
+    if (!Application || !Application->IsMinimized())
+        ShowWindow(h, state == TWindowState::wsMaximized ? SW_SHOWMAXIMIZED : SW_SHOW);
 }
 
 void TForm::Hide()
