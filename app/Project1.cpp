@@ -3,6 +3,9 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // Before anything loads a DLL: only System32 is searched, so a DLL planted beside the exe
+    // (in a downloads folder, say) is never picked up.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     TApplication app;
     app.AddUnitEnd(&Unit1Finalization);
     Application->Initialize();

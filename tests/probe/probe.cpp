@@ -1037,6 +1037,37 @@ void cmd_procs(const Args&, Json& j) {
     j.end_arr();
 }
 
+// launch SHOW PATH: starts a program with that show request in its start-up info, as a shortcut
+// set to "Minimized" or "Maximized" does; answers its pid.
+void cmd_launch(const Args& a, Json& j) {
+    const int show = static_cast<int>(to_int(need(a, 0, "show"), "show"));
+    const size_t at = a.rest.find_first_of(" \t");
+    if (at == std::string::npos) throw Failure("launch SHOW PATH");
+    std::wstring cmdline = L"\"" + to_wide(a.rest.substr(a.rest.find_first_not_of(" \t", at))) + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw Failure("CreateProcess failed");
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    j.field("pid", pi.dwProcessId);
+}
+
+// exitcode PID [MS]: waits up to MS for the process to end and answers its exit code.
+void cmd_exitcode(const Args& a, Json& j) {
+    const DWORD pid = static_cast<DWORD>(to_int(need(a, 0, "pid"), "pid"));
+    const DWORD ms = a.words.size() > 1 ? static_cast<DWORD>(to_int(a.words[1], "ms")) : 10000;
+    HandleOwner p(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!p.h) throw Failure("OpenProcess failed");
+    const bool ended = WaitForSingleObject(p.h, ms) == WAIT_OBJECT_0;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(p.h, &code);
+    j.field("ended", ended).field("code", static_cast<unsigned long>(code));
+}
+
 const std::map<std::string, Handler>& commands() {
     static const std::map<std::string, Handler> table = {
         {"windows", cmd_windows},     {"children", cmd_children},   {"post", cmd_post},
@@ -1046,7 +1077,7 @@ const std::map<std::string, Handler>& commands() {
         {"guiresources", cmd_guiresources}, {"timeformat", cmd_timeformat}, {"sysmenu", cmd_sysmenu},
         {"fontcheck", cmd_fontcheck}, {"glyphcheck", cmd_glyphcheck}, {"screen", cmd_screen},
         {"hittest", cmd_hittest},     {"procs", cmd_procs},         {"showcursor", cmd_showcursor},
-        {"textink", cmd_textink},
+        {"textink", cmd_textink},     {"launch", cmd_launch},       {"exitcode", cmd_exitcode},
         {"ping", [](const Args&, Json& j) {
             SYSTEMTIME t{};
             GetLocalTime(&t);
