@@ -1280,6 +1280,10 @@ class QuenletTestCase(unittest.TestCase):
         data["pids"] = [p["pid"] for p in data["procs"]]
         start_wineserver(self.state_dir, data, extra_env=extra,
                          name="wineserver-faked" if extra else "wineserver")
+        # The first program on a new wineserver starts Wine's services, which inherit its output:
+        # started here with a log file, not under a later _run whose pipe they would hold open.
+        _run(["wine", "reg", "query", "HKCU\\Software\\Wine\\Drivers"], env=wine_environment(data, extra),
+             timeout=120, log_path=os.path.join(data["logs"], "warmup.log"))
         type(self).env_data = data
         self.env_data = data
 
