@@ -21,7 +21,8 @@ class TIniFile : public TCustomIniFile {
 public:
     using TCustomIniFile::TCustomIniFile;
     std::wstring ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& fallback) const override;
-    // Throws EIniFileException "Unable to write to <file>" when the profile function fails.
+    // Throws EIniFileException "Unable to write to <file>" when the profile function fails, or
+    // when no name of the file is short enough for it (such a file also reads as missing).
     void WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) override;
 };
 
