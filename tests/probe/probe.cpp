@@ -9,7 +9,8 @@
 //   windows [PID]            top-level windows in Z order (of one process)
 //   children HWND            child windows, with the focus of their thread
 //   post|send HWND MSG WPARAM LPARAM [TIMEOUT_MS]
-//   keys COMBO...            SendInput, e.g. alt+a, shift+tab, return
+//   keys COMBO...            SendInput, e.g. alt+a, shift+tab, return ("sent_us": send time,
+//                            microseconds since the Unix epoch, as the recording voice logs)
 //   focuskeys COMBO...       the same with a window of the probe's own in the foreground
 //   click HWND               BM_CLICK, posted
 //   gettext HWND [TIMEOUT_MS]
@@ -386,6 +387,15 @@ std::vector<INPUT> inputs_for(const std::vector<std::string>& combos) {
     return ins;
 }
 
+// Microseconds since the Unix epoch, on the clock the recording voice stamps its log with, so a
+// key's send time and the Speak it causes can be subtracted.
+long long unix_microseconds() {
+    FILETIME ft{};
+    GetSystemTimePreciseAsFileTime(&ft);
+    const unsigned long long ticks = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return static_cast<long long>(ticks / 10 - 11644473600ULL * 1000000ULL);
+}
+
 UINT send_inputs(std::vector<INPUT>& ins) {
     const UINT sent = SendInput(static_cast<UINT>(ins.size()), ins.data(), sizeof(INPUT));
     if (sent != ins.size()) throw Failure("SendInput sent " + std::to_string(sent) + " of " + std::to_string(ins.size()));
@@ -559,6 +569,7 @@ void cmd_send(const Args& a, Json& j) {
 
 void cmd_keys(const Args& a, Json& j) {
     auto ins = inputs_for(a.words);
+    j.field("sent_us", unix_microseconds());  // taken just before the keys go out
     j.field("sent", send_inputs(ins));
     j.field_hwnd("foreground", GetForegroundWindow());
 }
@@ -575,6 +586,7 @@ void cmd_focuskeys(const Args& a, Json& j) {
                       std::to_string(reinterpret_cast<intptr_t>(GetForegroundWindow())) + ")");
     }
     j.field_hwnd("focus_hwnd", h);
+    j.field("sent_us", unix_microseconds());  // taken just before the keys go out
     j.field("sent", send_inputs(ins));
     // Wait until the last release has reached the focus window (or would have: a hot key eats
     // its own key press, never the modifiers' release).
