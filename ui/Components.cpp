@@ -155,11 +155,7 @@ void TGraphicControl::Invalidate() const
 void TGraphicControl::SetProperty(const LayoutNode& node, const LayoutProperty& prop, TLayoutContext& ctx)
 {
     if (prop.name == L"OnMouseMove") {
-        const std::wstring handler = IdentValue(node, prop, ctx);
-        auto it = ctx.handlers.mouseMove.find(handler);
-        if (it == ctx.handlers.mouseMove.end())
-            ctx.Fail(node, prop, L"no handler named '" + handler + L"'");
-        OnMouseMove = it->second;
+        OnMouseMove = HandlerValue(ctx.handlers.mouseMove, node, prop, ctx);
     } else {
         TControl::SetProperty(node, prop, ctx);
     }
@@ -328,11 +324,7 @@ void TButton::SetProperty(const LayoutNode& node, const LayoutProperty& prop, TL
     } else if (n == L"TabOrder") {
         TabOrder = IntValue(node, prop, ctx);
     } else if (n == L"OnClick") {
-        const std::wstring handler = IdentValue(node, prop, ctx);
-        auto it = ctx.handlers.notify.find(handler);
-        if (it == ctx.handlers.notify.end())
-            ctx.Fail(node, prop, L"no handler named '" + handler + L"'");
-        OnClick = it->second;
+        OnClick = HandlerValue(ctx.handlers.notify, node, prop, ctx);
     } else {
         TControl::SetProperty(node, prop, ctx);
     }
@@ -419,11 +411,7 @@ void TTimer::SetProperty(const LayoutNode& node, const LayoutProperty& prop, TLa
     } else if (n == L"Enabled") {
         Enabled = BoolValue(node, prop, ctx);
     } else if (n == L"OnTimer") {
-        const std::wstring handler = IdentValue(node, prop, ctx);
-        auto it = ctx.handlers.notify.find(handler);
-        if (it == ctx.handlers.notify.end())
-            ctx.Fail(node, prop, L"no handler named '" + handler + L"'");
-        OnTimer = it->second;
+        OnTimer = HandlerValue(ctx.handlers.notify, node, prop, ctx);
     } else if (n == L"Left" || n == L"Top") {
         IntValue(node, prop, ctx); // a place in the design tool only
     } else {

@@ -142,17 +142,9 @@ void TForm::SetProperty(const LayoutNode& node, const LayoutProperty& prop, TLay
         if (BoolValue(node, prop, ctx))
             ctx.Fail(node, prop, L"only False is known");
     } else if (n == L"OnClose") {
-        const std::wstring handler = IdentValue(node, prop, ctx);
-        auto it = ctx.handlers.close.find(handler);
-        if (it == ctx.handlers.close.end())
-            ctx.Fail(node, prop, L"no handler named '" + handler + L"'");
-        OnClose = it->second;
+        OnClose = HandlerValue(ctx.handlers.close, node, prop, ctx);
     } else if (n == L"OnCreate") {
-        const std::wstring handler = IdentValue(node, prop, ctx);
-        auto it = ctx.handlers.notify.find(handler);
-        if (it == ctx.handlers.notify.end())
-            ctx.Fail(node, prop, L"no handler named '" + handler + L"'");
-        OnCreate = it->second;
+        OnCreate = HandlerValue(ctx.handlers.notify, node, prop, ctx);
     } else if (n == L"PixelsPerInch") {
         PixelsPerInch = IntValue(node, prop, ctx);
     } else if (n == L"TextHeight") {

@@ -91,6 +91,18 @@ protected:
     static std::wstring StringValue(const LayoutNode& node, const LayoutProperty& prop, TLayoutContext& ctx);
     static std::wstring IdentValue(const LayoutNode& node, const LayoutProperty& prop, TLayoutContext& ctx);
     static bool SetFontProperty(TFont& font, const LayoutNode& node, const LayoutProperty& prop, TLayoutContext& ctx);
+    // The handler the property names, from one table of the form's handlers; an unknown name
+    // fails the load.
+    template <typename Table>
+    static typename Table::mapped_type HandlerValue(const Table& table, const LayoutNode& node, const LayoutProperty& prop,
+                                                    TLayoutContext& ctx)
+    {
+        const std::wstring name = IdentValue(node, prop, ctx);
+        auto it = table.find(name);
+        if (it == table.end())
+            ctx.Fail(node, prop, L"no handler named '" + name + L"'");
+        return it->second;
+    }
 
 private:
     std::wstring name_;
