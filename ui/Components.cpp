@@ -167,13 +167,11 @@ void TShape::Paint(HDC dc)
     UniqueBrush brush(CreateSolidBrush(ColorToRGB(BrushColor)));
     SelectedObject usePen(dc, pen.get());
     SelectedObject useBrush(dc, brush.get());
-    if (RoundRect) {
-        const RoundRectShape s = ShapeRoundRect(Width, Height, PenWidth);
+    const RoundRectShape s = ShapeRoundRect(Width, Height, PenWidth);
+    if (RoundRect)
         ::RoundRect(dc, Left + s.rect.left, Top + s.rect.top, Left + s.rect.right, Top + s.rect.bottom, s.ellipse, s.ellipse);
-    } else {
-        const RoundRectShape s = ShapeRoundRect(Width, Height, PenWidth);
+    else
         Rectangle(dc, Left + s.rect.left, Top + s.rect.top, Left + s.rect.right, Top + s.rect.bottom);
-    }
 }
 
 void TShape::SetProperty(const LayoutNode& node, const LayoutProperty& prop, TLayoutContext& ctx)

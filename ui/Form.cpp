@@ -302,13 +302,18 @@ void TForm::Hide()
 
 void TForm::SetLeft(int left)
 {
-    left_ = left;
-    if (hwnd_)
-        SetWindowPos(hwnd_, nullptr, left_, top_, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    MoveTo(left, top_);
 }
 
 void TForm::SetTop(int top)
 {
+    MoveTo(left_, top);
+}
+
+// The window moves at once when it exists; size and stacking stay.
+void TForm::MoveTo(int left, int top)
+{
+    left_ = left;
     top_ = top;
     if (hwnd_)
         SetWindowPos(hwnd_, nullptr, left_, top_, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -297,6 +297,7 @@ private:
     static LRESULT CALLBACK StaticWndProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
     void CreateHandle();
+    void MoveTo(int left, int top);
     void ApplyLayeredAttributes();
     void ScaleForScreen();
     void Paint();

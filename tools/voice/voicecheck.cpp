@@ -30,6 +30,7 @@
 #include "Config.h"
 #include "Json.h"
 #include "Wav.h"
+#include "Win.h"
 
 using namespace quenlet::voice;
 
@@ -83,15 +84,6 @@ double NowMs() {
   LARGE_INTEGER c;
   QueryPerformanceCounter(&c);
   return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-long long EpochMicroseconds() {
-  FILETIME ft;
-  GetSystemTimePreciseAsFileTime(&ft);
-  ULARGE_INTEGER u;
-  u.LowPart = ft.dwLowDateTime;
-  u.HighPart = ft.dwHighDateTime;
-  return static_cast<long long>((u.QuadPart - 116444736000000000ULL) / 10);
 }
 
 // Waits for a state the voice reaches on its own thread, polling until a deadline.
@@ -728,7 +720,7 @@ void Record() {
 
   {  // One announcement, as the clock makes it, read back line by line.
     std::wstring logPath = RecordInto(L"record-lines.jsonl", 200);
-    long long before = EpochMicroseconds();
+    long long before = UnixMicroseconds();
     VoiceClient voice;
     HRESULT hr = voice.Create();
     Check(SUCCEEDED(hr), "create by ProgID", Hr(hr));
@@ -738,7 +730,7 @@ void Record() {
     voice.Wait(-1);
     voice.Speak(L"  Today is Friday  8th,February,2013", 1);
     voice.Reset();
-    long long after = EpochMicroseconds();
+    long long after = UnixMicroseconds();
 
     LogLines log = ReadLog(logPath);
     Check(log.bad.empty() && !log.lines.empty(), "every log line is one JSON object",
