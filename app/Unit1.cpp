@@ -9,6 +9,7 @@
 #include "speech/Automation.h"
 #include "speech/Sentences.h"
 #include "ui/Dialogs.h"
+#include "ui/StartTrace.h"
 
 #include <vector>
 
@@ -88,6 +89,7 @@ void TForm1::FormCreate(TObject*)
         OleArg volume(100);
         OlePutProperty(Voice, L"Volume", volume);
     }
+    StartTrace("voice made");
     // Clock step.
     UpdateClockFace();
     // Hot-key step: registration needs the window, so it exists from here on.

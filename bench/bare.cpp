@@ -2,6 +2,8 @@
 // timer and nothing else. Built with the clock's toolchain and flags (-Os, static, -municode).
 #include <windows.h>
 
+#include "../ui/StartTrace.h"  // nothing unless the phase profile builds it in
+
 namespace {
 
 constexpr wchar_t kClass[] = L"QuenletBare";
@@ -10,6 +12,11 @@ constexpr UINT_PTR kTimer = 1;
 LRESULT CALLBACK BareProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
+    case WM_PAINT: {
+        const LRESULT painted = DefWindowProcW(hwnd, msg, wParam, lParam);
+        StartTrace("painted");
+        return painted;
+    }
     case WM_TIMER:
         return 0;  // the clock's refresh tick, without the refresh
     case WM_DESTROY:
@@ -25,6 +32,7 @@ LRESULT CALLBACK BareProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
 {
+    StartTrace("main");
     WNDCLASSW wc{};
     wc.lpfnWndProc = BareProc;
     wc.hInstance = instance;
@@ -38,7 +46,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
     if (!hwnd)
         return 1;
     SetTimer(hwnd, kTimer, 500, nullptr);
+    StartTrace("window made");
     ShowWindow(hwnd, show);
+    StartTrace("shown");
     UpdateWindow(hwnd);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

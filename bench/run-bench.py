@@ -4,7 +4,7 @@ prints the figures side by side. A script that prints numbers, not a test: it fa
 it cannot measure.
 
     bench/run-bench.py [--build DIR] [--starts 10] [--hotkeys 20] [--idle 60] [--state DIR]
-                       [--steps 5] [--start-profile N] [--size-profile]
+                       [--steps 5] [--start-profile N] [--phases N] [--size-profile]
 
 --build: the MinGW build tree holding Quenlet.exe, probe.exe and QuenletVoice.dll (default
 build-bench). --state: an environment already up (tests/harness/env.py up); otherwise one is
@@ -14,13 +14,16 @@ Where a goal is missed, the run says why: the clock's resident memory by mapping
 bare window's, its idle CPU per second, and bench/steps.exe, the bare window plus one piece of
 what the clock does at a time (common controls 6, OLE, the voice object, the layered window,
 the fonts), measured the same way (--steps N starts of each; 0 leaves it out).
---start-profile N: N starts of each with Wine's +loaddll trace, stamped. --size-profile: relinks
-the exe unstripped with a map and prints what takes its space.
+--start-profile N: N starts of each with Wine's +loaddll trace, stamped. --phases N: N starts of
+each built with its start-up trace points (ui/StartTrace.h; the clock in BUILD/bench/traced): when
+each phase of the start is passed. --size-profile: relinks the exe unstripped with a map and
+prints what takes its space.
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import glob
 import os
 import re
@@ -76,13 +79,26 @@ def cxx_compiler(build):
     raise SystemExit(f"no C++ compiler recorded in {build}")
 
 
-def build_bare(build):
+def build_bare(build, traced=False):
     cxx = cxx_compiler(build)
     out_dir = os.path.join(build, "bench")
     os.makedirs(out_dir, exist_ok=True)
-    out = os.path.join(out_dir, "bare.exe")
-    subprocess.run([cxx, *BARE_FLAGS, os.path.join(bl.HERE, "bare.cpp"), "-o", out], check=True)
+    out = os.path.join(out_dir, "bare-traced.exe" if traced else "bare.exe")
+    trace = ["-DQUENLET_START_TRACE"] if traced else []
+    subprocess.run([cxx, *BARE_FLAGS, *trace, os.path.join(bl.HERE, "bare.cpp"), "-o", out], check=True)
     return out
+
+
+def build_traced_clock(build):
+    """Quenlet.exe with its start-up trace points built in, in a tree of its own beside `build`,
+    with the same toolchain and build type."""
+    out_dir = os.path.join(build, "bench", "traced")
+    toolchain = cache_value(build, "CMAKE_TOOLCHAIN_FILE")
+    subprocess.run(["cmake", "-S", bl.SOURCE_DIR, "-B", out_dir, f"-DCMAKE_TOOLCHAIN_FILE={toolchain}",
+                    f"-DCMAKE_BUILD_TYPE={cache_value(build, 'CMAKE_BUILD_TYPE')}", "-DBUILD_TESTING=OFF",
+                    "-DQUENLET_START_TRACE=ON"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", out_dir, "--target", "Quenlet", "-j2"], check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(out_dir, "app", "Quenlet.exe")
 
 
 def build_steps(build):
@@ -290,6 +306,39 @@ def start_profile(env, runs, count):
         print(f"  {name}: " + ", ".join(f"{d} {bl.median(offsets[d]):.0f}" for d in order))
 
 
+def measure_phases(env, runs, count):
+    """Starts of the traced builds, alternating: for each trace point the median time after the
+    launch at which it was passed (the first time; painting repeats), then the window seen."""
+    print(f"\nStart-up phases: ms after the launch (median of {count} starts of the traced builds; "
+          "in brackets the step from the phase before)")
+    found = {name: {} for name, *_ in runs}
+    for name, exe, title, extra in runs:
+        time_to_visible(env, exe, title, extra)  # unmeasured: pages from disk
+    for i in range(count):
+        for name, exe, title, extra in (runs if i % 2 == 0 else runs[::-1]):
+            trace = os.path.join(os.path.dirname(exe), "start-trace.txt")
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(trace)
+            took, launched_us = time_to_visible(env, exe, title, dict(extra or {}, QUENLET_START_TRACE=bl.windows_path(trace)))
+            seen = {}
+            with open(trace) as f:
+                for line in f:
+                    stamp, phase = line.rstrip("\n").split(" ", 1)
+                    seen.setdefault(phase, (int(stamp) - launched_us) / 1000)
+            seen["window seen (X)"] = took * 1000
+            for phase, ms in seen.items():
+                found[name].setdefault(phase, []).append(ms)
+    for name, phases in found.items():
+        order = sorted(phases, key=lambda p: bl.median(phases[p]))
+        last = 0.0
+        cells = []
+        for phase in order:
+            at = bl.median(phases[phase])
+            cells.append(f"{phase} {at:.0f} (+{at - last:.0f})")
+            last = at
+        print(f"  {name}: " + ", ".join(cells))
+
+
 # ---------------------------------------------------------------------------------------------
 # What each piece of the clock's start costs
 
@@ -423,11 +472,14 @@ def main():
                         help="starts of each piece of bench/steps.exe (0: leave the pieces out)")
     parser.add_argument("--start-profile", type=int, default=0, metavar="N",
                         help="also N starts of each with Wine's DLL-load trace")
+    parser.add_argument("--phases", type=int, default=0, metavar="N",
+                        help="also N starts of each built with its start-up trace points")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
 
     bare_built = build_bare(build)
     steps_built = build_steps(build) if args.steps else None
+    traced_built = (build_bare(build, traced=True), build_traced_clock(build)) if args.phases else None
     load_before = bl.load_average()
     with bl.Environment(build, args.state) as env:
         clock_built = env.exe("Quenlet.exe")
@@ -455,6 +507,11 @@ def main():
         if args.start_profile:
             start_profile(env, [("bare", bare, BARE_TITLE, None), ("clock", clock, CLOCK_TITLE, clock_env)],
                           args.start_profile)
+        if args.phases:
+            traced_bare = env.install(traced_built[0], os.path.join(env.work, "bare-traced"))
+            traced_clock = env.install(traced_built[1], os.path.join(env.work, "clock-traced"))
+            measure_phases(env, [("bare", traced_bare, BARE_TITLE, None), ("clock", traced_clock, CLOCK_TITLE, clock_env)],
+                           args.phases)
 
     sizes = {n: os.path.getsize(p) for n, p in (("bare", bare_built), ("clock", clock_built))}
     dlls = {n: imports(build, p) for n, p in (("bare", bare_built), ("clock", clock_built))}

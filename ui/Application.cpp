@@ -2,6 +2,7 @@
 
 #include "clock/ClockTexts.h"
 #include "ui/ErrorText.h"
+#include "ui/StartTrace.h"
 #include "ui/Text.h"
 
 #include <ole2.h>
@@ -143,8 +144,10 @@ void TApplication::Run()
         state = TWindowState::wsMaximized;
     else if (show == SW_SHOWMINNOACTIVE)
         Minimize();
-    if (ShowMainForm)
+    if (ShowMainForm) {
         mainForm_->Show(state);
+        StartTrace("shown");
+    }
 
     MSG msg;
     for (;;) {

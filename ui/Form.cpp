@@ -1,6 +1,7 @@
 #include "ui/Forms.h"
 
 #include "ui/Geometry.h"
+#include "ui/StartTrace.h"
 
 #include <algorithm>
 
@@ -98,6 +99,7 @@ void TForm::Construct()
             label->AdjustBounds();
     for (auto& c : components_)
         c->Loaded();
+    StartTrace("layout loaded");
 }
 
 void TForm::SetProperty(const LayoutNode& node, const LayoutProperty& prop, TLayoutContext& ctx)
@@ -249,6 +251,7 @@ void TForm::CreateHandle()
             SendMessageW(tooltip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
         }
     }
+    StartTrace("window made");
 }
 
 void TForm::ApplyLayeredAttributes()
@@ -371,6 +374,7 @@ void TForm::Paint()
     HDC dc = BeginPaint(hwnd_, &ps);
     PaintScene(dc, ps.rcPaint);
     EndPaint(hwnd_, &ps);
+    StartTrace("painted");
 }
 
 // The topmost drawn component under the point: the last created wins, as it is drawn last.
