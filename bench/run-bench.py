@@ -28,6 +28,7 @@ import glob
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 import time
@@ -192,11 +193,12 @@ def measure_starts(env, bare, clock, count, clock_env, voice_log):
 # Idle CPU and memory
 
 
-def measure_idle(env, bare, bare2, clock, seconds, clock_env):
+def measure_idle(env, bare, bare2, clock, seconds, clock_env, perf_dir=None):
     """The programs run side by side for `seconds`, from IDLE_SETTLE after their windows show;
     CPU time used in that span and the RSS at its end. A second bare window (another copy) is
     the noise control: what two identical programs differ by. Returns the figures and the
-    clock's process (kept running for the hot-key measurement)."""
+    clock's process (kept running for the hot-key measurement). With perf_dir, `perf record`
+    samples the bare window and the clock through the span (files bare.perf and clock.perf)."""
     procs = {"bare": env.start(bare), "bare2": env.start(bare2), "clock": env.start(clock, clock_env)}
     for name, title, count in (("bare", BARE_TITLE, 2), ("clock", CLOCK_TITLE, 1)):
         bl.poll(lambda: len(env.visible_x_windows(f"^{title}$", WINDOW)) == count, deadline=30, interval=0.05,
@@ -208,6 +210,10 @@ def measure_idle(env, bare, bare2, clock, seconds, clock_env):
     threads_before = {n: bl.thread_cpu_ns(p.pid) for n, p in procs.items()}
     server_before = bl.cpu_seconds(server) if server else None
     began = time.monotonic()
+    recorders = [subprocess.Popen(["perf", "record", "-q", "-e", "cpu-clock", "-F", str(PERF_HZ), "-o",
+                                   os.path.join(perf_dir, f"{n}.perf"), "-p", str(procs[n].pid), "--", "sleep",
+                                   str(seconds)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                 for n in ("bare", "clock")] if perf_dir else []
     # The span, read once a second (the reading is the measurement, not a wait for anything):
     # per-second CPU shows a steady tick cost apart from the once-a-minute repaint of the time.
     per_second = {n: [] for n in procs}
@@ -219,6 +225,8 @@ def measure_idle(env, bare, bare2, clock, seconds, clock_env):
             per_second[n].append(now - last[n])
             last[n] = now
     span = time.monotonic() - began
+    for r in recorders:
+        r.wait()
     out = {}
     for n, p in procs.items():
         threads = bl.thread_cpu_ns(p.pid)
@@ -234,6 +242,41 @@ def measure_idle(env, bare, bare2, clock, seconds, clock_env):
     close_program(env, bare2, procs["bare2"], BARE_TITLE, wait_gone=False)
     close_program(env, bare, procs["bare"], BARE_TITLE)
     return out, procs["clock"]
+
+
+PERF_HZ = 5000  # one sample per 0.2 ms of CPU
+
+
+def print_idle_profile(perf_dir):
+    """Where the idle CPU goes, from the perf samples of the span: per half second (one timer
+    tick), how many samples, and which libraries and modules took them. A tick whose samples
+    stand far above the rest is the once-a-minute repaint of the time."""
+    print(f"\nIdle profile (perf, {PERF_HZ} samples a second of CPU, so one sample is {1000 / PERF_HZ:.1f} ms):")
+    for name in ("bare", "clock"):
+        data = os.path.join(perf_dir, f"{name}.perf")
+        script = subprocess.run(["perf", "script", "-i", data, "-F", "time,ip,dso", "-G"], capture_output=True, text=True)
+        if script.returncode != 0 or not script.stdout.strip():
+            print(f"  {name}: no samples ({script.stderr.strip()[:200]})")
+            continue
+        ticks, by_dso = {}, {}
+        for line in script.stdout.splitlines():
+            m = re.match(r"\s*([0-9.]+):\s+\S+\s+\((.*)\)", line) or re.match(r"\s*([0-9.]+):\s*\((.*)\)", line)
+            if not m:
+                continue
+            ticks[int(float(m.group(1)) * 2)] = ticks.get(int(float(m.group(1)) * 2), 0) + 1
+            dso = os.path.basename(m.group(2)) if m.group(2).startswith("/") else m.group(2)
+            if re.fullmatch(r"perf-\d+\.map", dso):
+                dso = "the exe's own code"  # perf does not know the mapping of a Windows exe's image
+            by_dso[dso] = by_dso.get(dso, 0) + 1
+        counts = sorted(ticks.values())
+        total = sum(counts)
+        typical = bl.median(counts)
+        peaks = [c for c in counts if c > 4 * typical + 4]
+        print(f"  {name}: {total} samples in {len(counts)} busy half seconds; median {typical:g} a half second "
+              f"({typical * 1000 / PERF_HZ:.1f} ms), mean without peaks {(total - sum(peaks)) / max(1, len(counts) - len(peaks)):.2f}; "
+              f"peaks {peaks or 'none'}")
+        top = sorted(by_dso.items(), key=lambda kv: -kv[1])[:10]
+        print("    by module: " + ", ".join(f"{d} {c}" for d, c in top))
 
 
 def server_pid(env):
@@ -472,6 +515,8 @@ def main():
                         help="starts of each piece of bench/steps.exe (0: leave the pieces out)")
     parser.add_argument("--start-profile", type=int, default=0, metavar="N",
                         help="also N starts of each with Wine's DLL-load trace")
+    parser.add_argument("--idle-profile", action="store_true",
+                        help="also sample the idle span with perf: where the idle CPU goes")
     parser.add_argument("--phases", type=int, default=0, metavar="N",
                         help="also N starts of each built with its start-up trace points")
     args = parser.parse_args()
@@ -494,7 +539,14 @@ def main():
         starts = measure_starts(env, bare, clock, args.starts, clock_env, voice_log)
         print(f"starts done; load average {bl.load_average()}", flush=True)
         bare2 = env.install(bare_built, os.path.join(env.work, "bare2"))
-        idle, clock_proc = measure_idle(env, bare, bare2, clock, args.idle, clock_env)
+        perf_dir = None
+        if args.idle_profile:
+            if shutil.which("perf") is None:
+                print("--idle-profile: perf is not installed (Debian: linux-perf); no idle profile", flush=True)
+            else:
+                perf_dir = os.path.join(build, "bench", "perf")
+                os.makedirs(perf_dir, exist_ok=True)
+        idle, clock_proc = measure_idle(env, bare, bare2, clock, args.idle, clock_env, perf_dir)
         print(f"idle done; load average {bl.load_average()}", flush=True)
         hot = measure_hotkey(env, clock, clock_proc, voice_log, args.hotkeys)
         close_program(env, clock, clock_proc, CLOCK_TITLE)
@@ -568,6 +620,8 @@ def main():
     for k, d in sorted(diff.items(), key=lambda kv: -abs(kv[1]))[:15]:
         print(f"  {d:+7d}  {k}  (clock {idle['clock']['maps'].get(k, 0)}, bare {idle['bare']['maps'].get(k, 0)})")
 
+    if perf_dir:
+        print_idle_profile(perf_dir)
     if steps:
         print_steps(steps, settle=STEPS_SPAN)
     if args.size_profile:
