@@ -228,6 +228,9 @@ def windows_path(path):
 # Environment up / down / run
 
 
+HARNESS_NOTES = "harness-notes.log"  # beside the state folder: what the harness had to work around
+
+
 def _state_file(state):
     return os.path.join(state, "env.json")
 
@@ -1169,8 +1172,12 @@ class QuenletTestCase(unittest.TestCase):
             ran = proc.voice_log and os.path.exists(proc.voice_log)
             if proc.alive or proc.returncode == 0 or ran or not getattr(proc, "launch", None):
                 raise
-            print(f"note: wine exited with {proc.returncode} before {proc.exe_path} started; launching again",
-                  file=sys.stderr)
+            note = f"{self.id()}: wine exited with {proc.returncode} before {proc.exe_path} started; launching again"
+            print(f"note: {note}", file=sys.stderr)
+            # Kept beside the environment's state, so that ./test can say so even of a test that
+            # passed (CTest shows a passing test's output to no one).
+            with open(os.path.join(os.path.dirname(self.state_dir), HARNESS_NOTES), "a") as f:
+                f.write(note + "\n")
             self._relaunch(proc)
             return proc.winpid_from(self.probe, deadline)
 
