@@ -6,7 +6,6 @@ Python 3 standard library only, like the harness it builds on."""
 from __future__ import annotations
 
 import contextlib
-import json
 import os
 import re
 import shutil
@@ -249,19 +248,7 @@ class Environment:
         return False
 
 
-def read_voice_log(path):
-    """The recording voice's log as a list of dicts (an unfinished last line left out)."""
-    try:
-        with open(path, "rb") as f:
-            raw = f.read()
-    except FileNotFoundError:
-        return []
-    out = []
-    for line in raw.split(b"\n"):
-        if line.strip():
-            with contextlib.suppress(ValueError):
-                out.append(json.loads(line.decode("utf-8")))
-    return out
+read_voice_log = qh.read_voice_log
 
 
 def speak_texts(entries):

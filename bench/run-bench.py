@@ -260,10 +260,11 @@ def print_idle_profile(perf_dir):
             continue
         ticks, by_dso = {}, {}
         for line in script.stdout.splitlines():
-            m = re.match(r"\s*([0-9.]+):\s+\S+\s+\((.*)\)", line) or re.match(r"\s*([0-9.]+):\s*\((.*)\)", line)
+            m = re.match(r"\s*([0-9.]+):\s+\S+\s+\((.*)\)", line)  # "time: ip (dso)"
             if not m:
                 continue
-            ticks[int(float(m.group(1)) * 2)] = ticks.get(int(float(m.group(1)) * 2), 0) + 1
+            tick = int(float(m.group(1)) * 2)
+            ticks[tick] = ticks.get(tick, 0) + 1
             dso = os.path.basename(m.group(2)) if m.group(2).startswith("/") else m.group(2)
             if re.fullmatch(r"perf-\d+\.map", dso):
                 dso = "the exe's own code"  # perf does not know the mapping of a Windows exe's image

@@ -231,6 +231,31 @@ def windows_path(path):
 HARNESS_NOTES = "harness-notes.log"  # beside the state folder: what the harness had to work around
 
 
+def note_workaround(note, notes_path=None):
+    """Says on stderr what the harness worked around, and keeps it in notes_path when given."""
+    print(f"note: {note}", file=sys.stderr)
+    if notes_path:
+        with open(notes_path, "a") as f:
+            f.write(note + "\n")
+
+
+def read_voice_log(path):
+    """The recording voice's log as a list of dicts (an unfinished last line is left out)."""
+    try:
+        with open(path, "rb") as f:
+            raw = f.read()
+    except FileNotFoundError:
+        return []
+    entries = []
+    for line in raw.split(b"\n"):
+        if line.strip():
+            try:
+                entries.append(json.loads(line.decode("utf-8")))
+            except ValueError:
+                pass  # still being written
+    return entries
+
+
 def _state_file(state):
     return os.path.join(state, "env.json")
 
@@ -822,11 +847,7 @@ class Probe:
             for f in (self.proc.stdin, self.proc.stdout):
                 with contextlib.suppress(Exception):
                     f.close()
-            note = f"{label}: wine exited with {code} before the probe answered; launching again"
-            print(f"note: {note}", file=sys.stderr)
-            if notes_path:
-                with open(notes_path, "a") as f:
-                    f.write(note + "\n")
+            note_workaround(f"{label}: wine exited with {code} before the probe answered; launching again", notes_path)
             self._launch()
             self.winpid = self.call("ping", deadline=start_deadline)["pid"]
 
@@ -1158,21 +1179,8 @@ class QuenletTestCase(unittest.TestCase):
         return self.start_wine(argv, env=extra, folder=folder, exe_path=target, voice_log=voice_log)
 
     def read_voice_log(self, clock):
-        """The recording voice's log of `clock` as a list of dicts (an unfinished last line is
-        left out)."""
-        try:
-            with open(clock.voice_log, "rb") as f:
-                raw = f.read()
-        except FileNotFoundError:
-            return []
-        entries = []
-        for line in raw.split(b"\n"):
-            if line.strip():
-                try:
-                    entries.append(json.loads(line.decode("utf-8")))
-                except ValueError:
-                    pass  # still being written
-        return entries
+        """The recording voice's log of `clock` as a list of dicts."""
+        return read_voice_log(clock.voice_log)
 
     @property
     def notes_path(self):
@@ -1203,10 +1211,8 @@ class QuenletTestCase(unittest.TestCase):
             ran = proc.voice_log and os.path.exists(proc.voice_log)
             if proc.alive or proc.returncode == 0 or ran or not getattr(proc, "launch", None):
                 raise
-            note = f"{self.id()}: wine exited with {proc.returncode} before {proc.exe_path} started; launching again"
-            print(f"note: {note}", file=sys.stderr)
-            with open(self.notes_path, "a") as f:
-                f.write(note + "\n")
+            note_workaround(f"{self.id()}: wine exited with {proc.returncode} before {proc.exe_path} started; "
+                            "launching again", self.notes_path)
             self._relaunch(proc)
             return proc.winpid_from(self.probe, deadline)
 
