@@ -115,12 +115,16 @@ class LookCase(qh.QuenletTestCase):
         btn3, which is painted last, on its face), taken within one minute of the clock's time
         so that the texts it shows are known; returns (shot, local time)."""
         btn3 = tuple(buttons["btn3"]["rect"])
+        btn3_area = (btn3[2] - btn3[0]) * (btn3[3] - btn3[1])
 
         def take():
             before = self.probe.call("ping")["local_time"]
             shot = self.screenshot(name)
             after = self.probe.call("ping")["local_time"]
-            ready = shot.pixel(*panel_point) != GREY and shot.count(lambda p: sum(p) < 300, btn3) > 0
+            # A button not painted yet is a black box under Wine: ink alone does not say the
+            # caption is there, its light face must be there too.
+            ready = (shot.pixel(*panel_point) != GREY and shot.count(lambda p: sum(p) < 300, btn3) > 0
+                     and shot.count(lambda p: sum(p) >= 300, btn3) > btn3_area // 2)
             return (shot, after) if before[:16] == after[:16] and ready else None
         return self.poll(take, deadline=15, interval=0.2, message=f"a finished picture of the clock ({name})")
 
